@@ -43,6 +43,11 @@ constexpr std::array<HotkeyRow, 5> kHotkeys{{
 
 void RequestChime() { sound::PlaySound(Chime); }
 
+// A refused key stores 0; it must never match, even should a 0 arrive.
+bool IsPressOf(hotkeys::HotkeyId stored, hotkeys::HotkeyId pressed) {
+  return stored != 0 && stored == pressed;
+}
+
 }  // namespace
 
 EventResult OnMainWindowCreated(const EventArgs&) {
@@ -55,27 +60,27 @@ EventResult OnMainWindowCreated(const EventArgs&) {
   return {};
 }
 
-// Five independent tests: a refused key stores 0, and 0 is never delivered,
+// Five independent tests, in registration order; identifiers are distinct,
 // so at most one of them matches.
 EventResult OnHotkeySinkFeedback(const EventArgs& args) {
   const hotkeys::HotkeyId pressed = args[0];
-  if (pressed == HotkeyIdF9) {
+  if (IsPressOf(HotkeyIdF9, pressed)) {
     player::BrowserCommand(MainWindow, PlayerPane, kReload);
     RequestChime();
   }
-  if (pressed == HotkeyIdF10) {
+  if (IsPressOf(HotkeyIdF10, pressed)) {
     RequestChime();
     toolkit::WriteProperty(MainWindow, PlayerPane, kUrl, -1, std::string(assets::HomeAddress));
   }
-  if (pressed == HotkeyIdF11) {
+  if (IsPressOf(HotkeyIdF11, pressed)) {
     RequestChime();
     toolkit::WriteProperty(MainWindow, MainWindowItself, toolkit::kVisible, -1, false);
   }
-  if (pressed == HotkeyIdF12) {
+  if (IsPressOf(HotkeyIdF12, pressed)) {
     RequestChime();
     toolkit::WriteProperty(MainWindow, MainWindowItself, toolkit::kVisible, -1, true);
   }
-  if (pressed == HotkeyIdF8) {
+  if (IsPressOf(HotkeyIdF8, pressed)) {
     RequestChime();
     toolkit::WriteProperty(MainWindow, PlayerPane, kUrl, -1, std::string(assets::RandomPlayAddress));
   }

@@ -19,6 +19,7 @@ struct NullState {
   ControlId failing = 0;
   bool display = true;
   int quit_code = 0;
+  void (*on_create)() = nullptr;
 };
 
 NullState& Null() {
@@ -34,7 +35,10 @@ std::string Hex(std::uint32_t value) {
 
 class NullControl : public NativeControl {
  public:
-  explicit NullControl(ControlId id) : id_(id) { Null().log.push_back("create " + Hex(id)); }
+  explicit NullControl(ControlId id) : id_(id) {
+    Null().log.push_back("create " + Hex(id));
+    if (Null().on_create != nullptr) Null().on_create();
+  }
   NativeHandle Handle() const override { return reinterpret_cast<NativeHandle>(this); }
   void MoveInto(NativeControl& container) override {
     Null().log.push_back("move " + Hex(id_) + " into " + Hex(static_cast<NullControl&>(container).id_));
@@ -96,6 +100,7 @@ void ExitProcess(int code) {
 namespace null_backend {
 std::vector<std::string>& Log() { return Null().log; }
 void FailCreating(ControlId control) { Null().failing = control; }
+void OnCreate(void (*callback)()) { Null().on_create = callback; }
 void SetDisplayAvailable(bool available) { Null().display = available; }
 void Reset() {
   ResetToolkit();

@@ -18,6 +18,10 @@ std::vector<std::string>& Log();
 // Makes the factory of this control fail (0: none fails).
 void FailCreating(ControlId control);
 
+// Called whenever a control is made, as a backend reporting an event
+// while the window is being built.
+void OnCreate(void (*callback)());
+
 // Whether the platform starts.
 void SetDisplayAvailable(bool available);
 

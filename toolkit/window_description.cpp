@@ -122,7 +122,7 @@ class Reader {
     }
     ControlDescription* control = Current();
     if (control == nullptr) return Fail("a setting comes before any window");
-    if (t.size() != 2 && !(keyword == "on" && t.size() == 3)) {
+    if (t.size() != (keyword == "on" ? 3u : 2u)) {
       return Fail("expected a name and one value");
     }
     if (keyword == "kind") {
