@@ -566,6 +566,10 @@ std::unique_ptr<NativeControl> CreateNativeWindow(const ControlDescription& desc
   auto native = std::make_unique<gtk::GtkTopWindow>(window, layout, description);
   const WindowPosition at = PlaceWindow(description, native::PrimaryScreenSize());
   gtk_window_move(GTK_WINDOW(window), at.x, at.y);
+  // The place is the program's exact choice: window managers keep a window
+  // with a user-given position even where it reaches past the screen.
+  GdkGeometry no_limits{};
+  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &no_limits, GDK_HINT_USER_POS);
   return native;
 }
 
