@@ -85,7 +85,10 @@ namespace translabel_setting {
 enum : int { kText = 8, kEffect, kFont, kTextColor, kAlign, kWordWrap, kVAlign };
 }
 namespace label_setting {
-enum : int { kText = 8 };
+enum : int {
+  kText = 8, kEffect, kBorderStyle, kFont, kTextColor, kBackColor, kBackPicture, kBackPictureMode,
+  kAlign, kVAlign, kWordWrap,
+};
 }
 namespace browser_setting {
 enum : int { kFontSize = 8, kOffline, kSilent, kUrl, kStatusText, kCaption, kPreviewInDesignMode };

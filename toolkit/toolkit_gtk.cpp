@@ -587,9 +587,10 @@ std::unique_ptr<NativeControl> CreateNativeTransLabel(const ControlDescription& 
 }
 
 std::unique_ptr<NativeControl> CreateNativeLabel(const ControlDescription& description, NativeControl* window) {
-  // Settings of the label kind, by number.
+  using namespace label_setting;
   return std::make_unique<gtk::GtkTextControl>(
-      description, window, gtk::GtkTextControl::Settings{8, 9, 11, 12, 16, 18, 17, 13});
+      description, window,
+      gtk::GtkTextControl::Settings{kText, kEffect, kFont, kTextColor, kAlign, kWordWrap, kVAlign, kBackColor});
 }
 
 // ---------------------------------------------------------------- platform
