@@ -6,14 +6,14 @@
 //   false for a block it refuses. The sound itself is produced in the
 //   background, one worker thread and one output stream per playback, each
 //   with its own copy of the samples, so requests overlap and each plays to
-//   its end.
+//   its end. The caller's bytes are not used after the call.
 // - Accepted blocks: a WAV file ("RIFF" at 0, "WAVE" at 8, a "fmt " chunk and
 //   a non-empty "data" chunk, every size inside the block) in any format the
-//   decoder knows, MS ADPCM included, with or without a "fact" chunk.
-//   Standard MIDI files are not played yet: they yield false, as does every
-//   other block.
-// - Without an audio output device the request is silent; that is not an
-//   error the caller sees.
+//   decoder knows, MS ADPCM included, with or without a "fact" chunk
+//   (sound/wav_format.h lists the formats and rules). Standard MIDI files are
+//   not played yet: they yield false, as does every other block.
+// - Without an audio output device (no sound server reachable) the request
+//   is silent and yields false at once; the caller need do nothing about it.
 // - StopAllSounds cuts every playback off and returns once every worker
 //   thread has ended. Called from the user-interface thread only.
 // - Both functions are called on the user-interface thread only.
