@@ -72,8 +72,8 @@ def _band_mask(nbins, nfft, rate, exclude_hz, width_hz):
 
 
 def chime_onsets(samples, template, rate=RATE, exclude_hz=(660.0,),
-                 exclude_width_hz=30.0, threshold=0.4, regularisation=1e-3,
-                 max_onsets=1000):
+                 exclude_width_hz=30.0, threshold=0.4, regularisation=1e-4,
+                 min_separation=0.003, max_onsets=1000):
     """Start times (seconds from samples[0]) of each copy of `template`.
 
     Wiener deconvolution of the recording by the template turns every copy
@@ -82,8 +82,10 @@ def chime_onsets(samples, template, rate=RATE, exclude_hz=(660.0,),
     copies are taken strongest first and each one's whole response is
     subtracted before the next: copies that overlap heavily (one every
     80 ms) are still told apart. Frequencies near `exclude_hz` (a background
-    tone) are left out. A copy cut off by the end of the recording reads
-    weaker. Returns a list of Onset(time, strength), sorted by time.
+    tone) are left out. Copies starting less than `min_separation` apart
+    count as one; the strengths of close copies are solved jointly. A copy
+    cut off by the end of the recording reads weaker.
+    Returns a list of Onset(time, strength), sorted by time.
     """
     x = np.asarray(samples, dtype=np.float64)
     t = np.asarray(template, dtype=np.float64)
@@ -107,17 +109,34 @@ def chime_onsets(samples, template, rate=RATE, exclude_hz=(660.0,),
     mag = np.abs(h[:nfft // 2])
     reach = int(np.max(np.nonzero(mag > 0.01)[0], initial=0)) + 1
     kernel = np.concatenate([h[nfft - reach:], h[:reach]])  # lags -reach..reach-1
+    original = d.copy()
+    sep = max(1, int(min_separation * rate))
     picks = []
-    for _ in range(max_onsets):
+    for _ in range(20 * max_onsets):
+        if len(picks) >= max_onsets:
+            break
         i = int(np.argmax(d))
         a = d[i]
         if a < threshold:
             break
-        picks.append((i, float(a)))
+        if any(abs(i - j) < sep for j in picks):
+            d[i] = 0.0  # the remains of a copy already taken
+            continue
+        picks.append(i)
         lo, hi = max(0, i - reach), min(len(d), i + reach)
         d[lo:hi] -= a * kernel[lo - (i - reach):hi - (i - reach)]
-    picks.sort()
-    return [Onset(i / rate, a) for i, a in picks]
+    # Strengths solved jointly: at each onset the output is the sum of every
+    # copy's response there. Picks that come out weak are dropped, and the
+    # rest solved again.
+    at = np.array(sorted(picks), dtype=np.int64)
+    while len(at):
+        gram = h[(at[:, None] - at[None, :]) % nfft]
+        strengths = np.linalg.lstsq(gram, original[at], rcond=None)[0]
+        weak = strengths < threshold
+        if not weak.any():
+            return [Onset(i / rate, float(a)) for i, a in zip(at, strengths)]
+        at = at[~weak]
+    return []
 
 
 def band_energy(samples, rate=RATE, exclude_hz=(660.0,), exclude_width_hz=120.0,
@@ -325,6 +344,11 @@ class Recorder:
                 if self._t0 is None or t0 < self._t0:
                     self._t0 = t0
                 self._cond.notify_all()
+
+    def close(self):
+        """After the recorder process has ended: joins the reader, closes the pipe."""
+        self._thread.join(2.0)
+        self.proc.stdout.close()
 
     def wait_flowing(self, timeout=10.0):
         """Waits until the recorder delivers data; False on timeout."""

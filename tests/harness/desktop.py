@@ -18,22 +18,24 @@
         d.key("Escape")
         assert p.wait(5) == 0
 
-Each Desktop runs in a fresh temporary directory and starts, in order:
-Xvfb on a free display (1280x1024x24, chosen with -displayfd), a private
-dbus-daemon (no activatable services), PulseAudio with a float null sink as
-default (own HOME and XDG_RUNTIME_DIR), a parec recorder of the sink's
-monitor (waited on until data flows), openbox, and the loopback site
-(site.py) that serves as http_proxy. __exit__ stops everything by pid
+Each Desktop runs in a fresh temporary directory and starts: Xvfb on a
+free display (1280x1024x24, chosen with -displayfd), a private dbus-daemon
+(no activatable services), PulseAudio with a float null sink as default
+(own HOME and XDG_RUNTIME_DIR), the loopback site (site.py) that serves as
+http_proxy, openbox, and a parec recorder of the sink's monitor, waited on
+until data flows (about 2 s in all). __exit__ stops everything by pid
 (SIGTERM, then SIGKILL), also on exceptions, along with every process that
-carries this desktop's marker in its environment (e.g. engine children
-left behind by a program under test). On an exception the tails of the
-started programs' logs go to stderr; ZORVA_KEEP_DESKTOP=1 keeps the directory.
+carries this desktop's marker (ZORVA_TEST_DESKTOP=dir) in its environment,
+such as engine children left behind by a program under test. On an
+exception the tails of all logs go to stderr; ZORVA_KEEP_DESKTOP=1 keeps
+the directory.
 
 Programs started inside see: DISPLAY, DBUS_SESSION_BUS_ADDRESS, NO_AT_BRIDGE=1,
 PULSE_SERVER, XDG_RUNTIME_DIR, a fresh XDG_CACHE_HOME (a copy of
 `cache_seed` if given), XDG_CONFIG_HOME/XDG_DATA_HOME, HOME, GDK_BACKEND=x11,
 GSETTINGS_BACKEND=memory, http_proxy=http://127.0.0.1:PORT; no
 XDG_CURRENT_DESKTOP, WAYLAND_DISPLAY, other proxies or no_proxy.
+start(cmd, env={"DISPLAY": None}) runs a program without a display.
 
 API (times are time.monotonic() values unless said otherwise):
   Desktop(window_manager=True, record=True, cache_seed=None, screen=...)
@@ -44,12 +46,14 @@ API (times are time.monotonic() values unless said otherwise):
   .output(proc) -> (stdout text, stderr text)
   .run(cmd, timeout=10) -> CompletedProcess (text, captured) in the env
   .new_cache_dir(seed=None) -> a fresh XDG_CACHE_HOME for one program
+  .all_pids() -> every pid started here (for leftover checks)
   Windows: .client_list() -> [id]   (root _NET_CLIENT_LIST)
         .windows() -> [WindowInfo(id, title, pid, geometry, viewable)]
         .find_window(title=None, pid=None) -> WindowInfo | None
-        .wait_for_window(title=None, pid=None, timeout=10, viewable=True)
-        .wait_for_no_window(title=None, pid=None, timeout=10) -> bool
+        .wait_for_window(title=None, pid=None, timeout=10, viewable=True, stable=0)
+        .wait_for_no_window(title=None, pid=None, timeout=10, stable=0) -> bool
         .window_geometry(title or id) -> Geometry(x, y, width, height) | None
+        .wait_for_geometry(title or id, (x, y, w, h), timeout=5) -> last seen
         .is_viewable(title or id) -> bool
         .screenshot(path=None, region=None) -> PIL image (PNG saved to path)
         .cursor_name() -> "left_ptr", "pointer", ... (XFixes)
@@ -60,10 +64,13 @@ API (times are time.monotonic() values unless said otherwise):
         .wait_for_sound(after, timeout=5) -> seconds after `after` | None
         .wait_for_tone(hz, after, timeout=5) -> seconds after `after` | None
         .play(path) -> Popen of paplay
-  Recording (audio.py): .samples (float32 mono), .rate, .start/.end/.duration,
+  Recording (audio.py; mono float32 at 48 kHz, times in s from its origin):
+        .samples, .rate, .start/.end/.duration,
         .part(t0, t1), .peak, .rms, .has_sound(t0, t1), .first_sound(after),
         .sound_intervals(), .tone_level(hz, t0, t1), .tone_present(hz, t0, t1),
-        .tone_track(hz), .tone_intervals(hz), .chime_onsets(template=None),
+        .tone_track(hz), .tone_intervals(hz),
+        .chime_onsets(template=None) (default assets/chime.wav; overlapping
+        copies are told apart; strength 1.0 = a copy at the file's level),
         .energy_onsets(), .save_wav(path)
   Module: tone_level(samples, hz, rate), chime_onsets(samples, template, rate),
         decode(path, rate), load_template(path), wait_until(pred, timeout)
@@ -116,7 +123,7 @@ __all__ = [
     "Desktop", "DesktopError", "Site", "Recording", "Onset", "Geometry", "WindowInfo",
     "RATE", "RANDOM_PLAY_URL", "HOME_URL", "TONE_URL", "TONE_HZ", "TONE_AMPLITUDE",
     "tone_level", "chime_onsets", "energy_onsets", "decode", "load_template",
-    "wait_until", "alive", "descendants", "marked_pids", "terminate",
+    "wait_until", "alive", "descendants", "marked_pids", "terminate", "describe",
 ]
 
 MARKER = "ZORVA_TEST_DESKTOP"
@@ -221,6 +228,19 @@ def descendants(pid):
     return [p for p in out if alive(p)]
 
 
+def describe(pid):
+    """"PID (PPID) command line" of a process, for messages."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            data = f.read()
+        ppid = int(data[data.rindex(b")") + 2:].split()[1])
+    except (OSError, ValueError):
+        return "%d (gone)" % pid
+    return "%d (%d) %s" % (pid, ppid, cmd)
+
+
 def marked_pids(tag):
     """Live processes whose environment carries MARKER=tag."""
     needle = ("%s=%s" % (MARKER, tag)).encode()
@@ -258,15 +278,15 @@ def terminate(pids, timeout=5.0, popens=()):
                 _reap(pid)
         return not any(alive(p) for p in pids)
 
-    if wait_until(poll, timeout, 0.01):
-        return
-    for pid in pids:
-        if alive(pid):
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-    wait_until(poll, 2.0, 0.01)
+    if not wait_until(poll, timeout, 0.01):
+        for pid in pids:
+            if alive(pid):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        wait_until(poll, 2.0, 0.01)
+    poll()  # reap those that ended between the last poll and the check
 
 
 class DesktopError(RuntimeError):
@@ -277,7 +297,7 @@ class Desktop:
     """See the module docstring."""
 
     def __init__(self, window_manager=True, record=True, cache_seed=None,
-                 screen="1280x1024x24", start_timeout=20.0):
+                 screen="1280x1024x24", start_timeout=60.0):
         self.window_manager = window_manager
         self.record = record
         self.cache_seed = cache_seed
@@ -475,6 +495,8 @@ class Desktop:
         # Services in reverse start order; the X server last.
         for name, p in reversed(self._services):
             terminate([p.pid], 5.0, popens=[p])
+        if self.recorder is not None:
+            self.recorder.close()
         if self.dir:
             left = marked_pids(self.dir)
             if left:
@@ -487,21 +509,29 @@ class Desktop:
                 shutil.rmtree(self.dir, ignore_errors=True)
 
     def _stop_group(self, popens, timeout):
-        kids = []
+        kids = set()
         for p in popens:
             if p.poll() is None:
-                kids += descendants(p.pid)
+                kids.update(descendants(p.pid))
         terminate([p.pid for p in popens], timeout, popens=popens)
-        # Engine children end by themselves about a second after their parent.
-        rest = [k for k in kids if alive(k)]
+        # What the programs leave behind: their children, and any process of
+        # this desktop that is neither a service nor part of a program that
+        # still runs (an orphan reparented away from its program).
+        keep = {p.pid for _, p in self._services}
+        for q in self._programs:
+            if q not in popens and q.poll() is None:
+                keep.add(q.pid)
+                keep.update(descendants(q.pid))
+        rest = {k for k in kids if alive(k)} | (set(marked_pids(self.dir)) - keep)
         if rest:
+            # Engine children end by themselves about a second after their parent.
             def ended():
                 for k in rest:
                     _reap(k)
                 return not any(alive(k) for k in rest)
             if not wait_until(ended, 3.0, 0.02):
                 terminate(rest, 2.0)
-        self._all_pids.update(kids)
+        self._all_pids.update(kids | rest)
 
     def _dump_logs(self, lines=30):
         for path in self._logs:
@@ -587,26 +617,46 @@ class Desktop:
                 return w
         return None
 
-    def wait_for_window(self, title=None, pid=None, timeout=10.0, viewable=True):
-        """The first window matching title/pid (viewable unless told); raises
-        DesktopError on timeout."""
+    def wait_for_window(self, title=None, pid=None, timeout=10.0, viewable=True,
+                        stable=0.0):
+        """The first window matching title/pid (viewable unless told), once it
+        has stayed so for `stable` seconds; raises DesktopError on timeout.
+        (While openbox takes a new window on, it may list it unviewable or
+        drop it from its list for a few ms.)"""
         def check():
             w = self.find_window(title, pid)
             if w is not None and (w.viewable or not viewable):
                 return w
             return None
-        w = wait_until(check, timeout, 0.01)
+        w = self._wait_stable(check, timeout, stable)
         if w is None:
             raise DesktopError("no window title=%r pid=%r within %.1f s; windows: %r"
                                % (title, pid, timeout, self.windows()))
         return w
 
-    def wait_for_no_window(self, title=None, pid=None, timeout=10.0):
-        """True once no viewable window matches title/pid."""
+    def wait_for_no_window(self, title=None, pid=None, timeout=10.0, stable=0.0):
+        """True once no viewable window has matched title/pid for `stable` s."""
         def gone():
             w = self.find_window(title, pid)
             return w is None or not w.viewable
-        return bool(wait_until(gone, timeout, 0.01))
+        return bool(self._wait_stable(gone, timeout, stable))
+
+    @staticmethod
+    def _wait_stable(check, timeout, stable):
+        deadline = time.monotonic() + timeout
+        since = None
+        while True:
+            v = check()
+            now = time.monotonic()
+            if v:
+                since = now if since is None else since
+                if now - since >= stable:
+                    return v
+            else:
+                since = None
+            if now >= deadline:
+                return None
+            time.sleep(0.01)
 
     def _window_id(self, title_or_id):
         if isinstance(title_or_id, int):
@@ -617,6 +667,14 @@ class Desktop:
     def window_geometry(self, title_or_id):
         wid = self._window_id(title_or_id)
         return self.x.geometry(wid) if wid else None
+
+    def wait_for_geometry(self, title_or_id, geometry, timeout=5.0):
+        """Waits until the window's geometry equals `geometry` (x, y, w, h);
+        a window manager may still move a window just after mapping it.
+        Returns the last geometry seen."""
+        want = tuple(geometry)
+        got = wait_until(lambda: self.window_geometry(title_or_id) == want, timeout, 0.01)
+        return want if got else self.window_geometry(title_or_id)
 
     def is_viewable(self, title_or_id):
         wid = self._window_id(title_or_id)

@@ -24,18 +24,23 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 from desktop import (HOME_URL, RANDOM_PLAY_URL, TONE_HZ, TONE_URL,  # noqa: E402
-                     Desktop, alive, decode, marked_pids)
+                     Desktop, alive, decode, describe, marked_pids)
 
 TITLE = "ZORVA听歌软件"
+CHIME = os.path.join(HERE, "..", "..", "assets", "chime.wav")
 STANDIN = [sys.executable, os.path.join(HERE, "standin_window.py")]
 
 results = []
 
 
 def check(name):
+    """Runs one check, records its outcome; a failed check's programs are
+    stopped so the next check starts clean."""
     def wrap(fn):
         def run(*args):
             t = time.monotonic()
+            d = next((a for a in args if isinstance(a, Desktop)), None)
+            started = len(d._programs) if d else 0
             try:
                 fn(*args)
             except Exception:
@@ -43,6 +48,9 @@ def check(name):
                 print("FAIL %s (%.2f s)" % (name, time.monotonic() - t))
                 traceback.print_exc(file=sys.stdout)
                 sys.stdout.flush()
+                for p in (d._programs[started:] if d else []):
+                    if p.poll() is None:
+                        d.stop(p)
                 return False
             results.append((name, True))
             print("ok   %s (%.2f s)" % (name, time.monotonic() - t))
@@ -63,13 +71,14 @@ def write_wav(path, samples, rate):
 
 
 def make_bell(path, rate=22050, seconds=1.65):
-    """A bell-like clip like the player's chime: inharmonic decaying partials,
-    2 ms attack, MS ADPCM at 22,050 Hz."""
+    """A bell-like clip like the player's chime (used when assets/chime.wav
+    is absent): inharmonic decaying partials, 2 ms attack, MS ADPCM at
+    22,050 Hz."""
     t = np.arange(int(rate * seconds)) / rate
     x = np.zeros_like(t)
     for ratio, amp, decay in ((1, 1, 0.6), (2.0, 0.5, 0.35), (2.76, 0.35, 0.25),
                               (5.4, 0.2, 0.12), (8.93, 0.1, 0.06)):
-        x += amp * np.sin(2 * np.pi * 1318.5 * ratio * t) * np.exp(-t / decay)
+        x += amp * np.sin(2 * np.pi * 880.0 * ratio * t) * np.exp(-t / decay)
     x *= np.minimum(1, t / 0.002) * 0.3 / np.abs(x).max()
     pcm = path + ".pcm.wav"
     write_wav(pcm, x, rate)
@@ -117,13 +126,14 @@ def sound_check(d, tmp):
     time.sleep(0.1)
     rec = d.recording(since=t0)
     first = rec.first_sound()
-    (a, b), = rec.sound_intervals()
+    spans = rec.sound_intervals()
+    a, b = spans[0][0], spans[-1][1]
     level = rec.tone_level(1000, a + 0.05, b - 0.05)
     other = rec.tone_level(TONE_HZ, a + 0.05, b - 0.05)
     print("     first sound %.1f ms after exec, lasts %.3f s, 1 kHz level %.3f, 660 Hz %.4f"
           % (first * 1000, b - a, level, other))
     assert 0.0 < first < 0.5, first
-    assert abs((b - a) - 0.3) < 0.01, (a, b)
+    assert len(spans) == 1 and abs((b - a) - 0.3) < 0.01, spans
     assert abs(level - 0.4) < 0.02, level
     assert other < 0.01, other
     assert not rec.has_sound(b + 0.01, None)
@@ -131,9 +141,11 @@ def sound_check(d, tmp):
 
 @check("chime onsets found among overlapping copies over a steady tone")
 def chime_check(d, tmp):
-    bell = os.path.join(tmp, "bell.wav")
+    bell = CHIME
+    if not os.path.exists(bell):
+        bell = os.path.join(tmp, "bell.wav")
+        make_bell(bell)
     tone = os.path.join(tmp, "tone.wav")
-    make_bell(bell)
     with open(tone, "wb") as f:
         f.write(urllib.request.build_opener(
             urllib.request.ProxyHandler({"http": d.proxy_url})).open(TONE_URL).read())
@@ -162,7 +174,9 @@ def chime_check(d, tmp):
     assert len(onsets) == len(starts), (len(onsets), len(starts))
     lags = [o.time - s for o, s in zip(onsets, starts)]
     assert all(0 <= lag < 0.25 for lag in lags), lags
-    assert all(0.8 < o.strength < 1.2 for o in onsets)
+    # Each copy reads about 1.0; two that start a few ms apart (paplay
+    # launches jitter on a busy machine) share their strength less evenly.
+    assert all(0.5 < o.strength < 1.5 for o in onsets), onsets
     assert rec.tone_present(TONE_HZ, 0.6, 3.0)
     d.stop(bg)
 
@@ -173,27 +187,31 @@ def window_check(d):
                            "--cursor", "pointer"])
     w = d.wait_for_window(title=TITLE, timeout=10)
     assert w.pid == p.pid, (w, p.pid)
-    assert tuple(w.geometry) == (440, 362, 400, 300), w.geometry
-    assert d.window_geometry(TITLE) == w.geometry == d.window_geometry(w.id)
+    centred = (440, 362, 400, 300)
+    x0, y0 = centred[:2]
+    assert d.wait_for_geometry(TITLE, centred) == centred, d.windows()
+    by_title, by_id = d.window_geometry(TITLE), d.window_geometry(w.id)
+    assert by_title == centred == by_id, (by_title, w.geometry, by_id, d.windows())
     assert w.id in d.client_list()
     xprop = d.run(["xprop", "-root", "_NET_CLIENT_LIST"]).stdout
     assert hex(w.id) in xprop, xprop
+    # GTK paints its light background soon after mapping; the root stays black.
+    assert wait(lambda: sum(d.screenshot().getpixel((x0 + 200, y0 + 150))) > 600)
     img = d.screenshot(os.path.join(d.dir, "shot.png"))
-    inside = img.getpixel((w.geometry.x + 200, w.geometry.y + 150))
-    outside = img.getpixel((20, 20))
+    inside, outside = img.getpixel((x0 + 200, y0 + 150)), img.getpixel((20, 20))
     assert sum(inside) > 600 and sum(outside) < 30, (inside, outside)
     region = d.screenshot(region=(440, 362, 400, 300))
     assert region.size == (400, 300)
 
-    d.move(w.geometry.x + 50, w.geometry.y + 50)
+    d.move(x0 + 50, y0 + 50)
     assert wait(lambda: d.cursor_name() == "pointer"), d.cursor_name()
     d.move(10, 10)
     assert wait(lambda: d.cursor_name() == "left_ptr"), d.cursor_name()
     assert d.pointer() == (10, 10)
 
-    d.click(w.geometry.x + 20, w.geometry.y + 30)
+    d.click(x0 + 20, y0 + 30)
     d.key("F9")
-    d.drag(w.geometry.x + 100, w.geometry.y + 100, w.geometry.x + 150, w.geometry.y + 120)
+    d.drag(x0 + 100, y0 + 100, x0 + 150, y0 + 120)
     d.key("Escape")
     assert p.wait(5) == 0
     out, _ = d.output(p)
@@ -205,11 +223,12 @@ def window_check(d):
 
 @check("hidden and shown windows are told apart")
 def hide_check(d):
-    p = d.start(STANDIN + ["--title", "hider", "--hide-after", "0.3", "--show-after", "0.8"])
-    d.wait_for_window(title="hider")
-    assert d.wait_for_no_window(title="hider", timeout=3)
+    p = d.start(STANDIN + ["--title", "hider", "--hide-after", "1.5", "--show-after", "2.5"])
+    d.wait_for_window(title="hider", stable=0.2)
+    assert d.wait_for_no_window(title="hider", timeout=5, stable=0.2)
     assert not d.is_viewable("hider")
-    d.wait_for_window(title="hider", timeout=3)
+    d.wait_for_window(title="hider", timeout=5, stable=0.2)
+    assert d.is_viewable("hider")
     assert d.stop(p) != 0  # SIGTERM
 
 
@@ -255,14 +274,17 @@ def webview_check(d, webview):
     assert start is not None, "no tone"
     time.sleep(1.0)
     rec = d.recording(since=t0)
-    level = rec.tone_level(TONE_HZ, start + 0.2, start + 0.9)
+    # The page's tone at the level it was served (a busy machine may add
+    # dropouts, so the best 100 ms stretch is taken).
+    _, levels = rec.tone_track(TONE_HZ, frame=0.1)
+    level = float(levels.max())
     print("     request %.3f s, tone %.3f s after exec, level %.3f"
           % (req.time - t0, start, level))
-    assert 0.4 < level < 0.6, level
+    assert abs(level - 0.5) < 0.05, level
     kids = [k for k in marked_pids(d.dir) if k not in {s.pid for _, s in d._services}]
     assert len(kids) >= 2, kids  # the engine's own processes
     d.stop(p)
-    assert not any(alive(k) for k in kids), [k for k in kids if alive(k)]
+    assert not any(alive(k) for k in kids), [describe(k) for k in kids if alive(k)]
 
 
 def wait(pred, timeout=3.0):
@@ -287,7 +309,7 @@ def failure_teardown_check():
     except KeyError:
         pass
     live = [p for p in pids if alive(p)]
-    assert len(pids) >= 4 and not live, (pids, live)
+    assert len(pids) >= 4 and not live, [describe(p) for p in live]
     assert where and not os.path.exists(where)
 
 
@@ -312,7 +334,7 @@ def main():
             else:
                 print("skip web view check: %s not built" % webview)
             pids, where, display = d.all_pids(), d.dir, d.display
-        live = [p for p in pids if alive(p)]
+        live = [describe(p) for p in pids if alive(p)]
         ok = not live and not os.path.exists(where) and not marked_pids(where) \
             and not os.path.exists("/tmp/.X11-unix/X" + display[1:])
         results.append(("everything stopped after the desktop", ok))
