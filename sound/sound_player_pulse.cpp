@@ -27,7 +27,11 @@
 namespace sound {
 namespace {
 
-constexpr unsigned kTargetLatencyMs = 50;
+// The stream keeps up to this much written ahead: enough that a busy
+// machine does not starve it mid-chime (50 ms dropped out under load).
+// Playback still starts after the first chunk, so the first sound is no
+// later for it.
+constexpr unsigned kTargetLatencyMs = 200;
 constexpr unsigned kChunkMs = 10;
 // How often a worker waiting for its last chunk to be heard looks at its
 // stop flag.
@@ -125,9 +129,8 @@ pa_simple* OpenStream(const Clip& clip) {
   spec.rate = clip.sample_rate;
   spec.channels = static_cast<std::uint8_t>(clip.channels);
   const std::uint32_t frame_bytes = 2u * clip.channels;
-  // A short target length (the server's default buffers ~140 ms ahead), and
-  // playback starts with the first chunk, so a clip shorter than the buffer
-  // is not held back until the drain.
+  // Playback starts with the first chunk (prebuf), so neither the first
+  // sound nor a clip shorter than the buffer waits for the buffer to fill.
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
   attr.tlength = clip.sample_rate * kTargetLatencyMs / 1000u * frame_bytes;
