@@ -124,10 +124,10 @@ bool Decode(std::span<const std::uint8_t> file, const WavFormat& format, Clip& c
 }
 
 pa_simple* OpenStream(const Clip& clip) {
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_S16NE;
-  spec.rate = clip.sample_rate;
-  spec.channels = static_cast<std::uint8_t>(clip.channels);
+  pa_sample_spec format{};
+  format.format = PA_SAMPLE_S16NE;
+  format.rate = clip.sample_rate;
+  format.channels = static_cast<std::uint8_t>(clip.channels);
   const std::uint32_t frame_bytes = 2u * clip.channels;
   // Playback starts with the first chunk (prebuf), so neither the first
   // sound nor a clip shorter than the buffer waits for the buffer to fill.
@@ -138,7 +138,7 @@ pa_simple* OpenStream(const Clip& clip) {
   attr.minreq = clip.sample_rate * kChunkMs / 1000u * frame_bytes;
   attr.fragsize = static_cast<std::uint32_t>(-1);
   int error = 0;
-  return pa_simple_new(nullptr, "zorva", PA_STREAM_PLAYBACK, nullptr, "zorva", &spec,
+  return pa_simple_new(nullptr, "zorva", PA_STREAM_PLAYBACK, nullptr, "zorva", &format,
                        nullptr, &attr, &error);
 }
 

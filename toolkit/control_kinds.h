@@ -51,7 +51,7 @@ std::span<const PropertySpec> StandardProperties();
 
 const ControlKind* FindKind(std::string_view name);
 
-// The spec of property `number` of `kind`, or nullptr when it has none.
+// What property `number` of `kind` is, or nullptr when it has none.
 const PropertySpec* FindProperty(const ControlKind& kind, int number);
 
 // The number of the property called `name`, or -1.

@@ -260,9 +260,9 @@ void WriteProperty(WindowId window_id, ControlId control_id, int property, int /
     return;
   }
   ControlDescription& description = control->description;
-  const PropertySpec* spec = FindProperty(*description.kind, property);
-  if (spec == nullptr || spec->read_only) return;
-  if (!Store(description.properties[static_cast<std::size_t>(property)], spec->type, value)) return;
+  const PropertySpec* info = FindProperty(*description.kind, property);
+  if (info == nullptr || info->read_only) return;
+  if (!Store(description.properties[static_cast<std::size_t>(property)], info->type, value)) return;
   if (property == kVisible) {
     control->native->SetShown(description.GetBool(kVisible));
   } else {

@@ -65,16 +65,16 @@ int HexDigit(char c) {
   return -1;
 }
 
-StoredValue DefaultValue(const PropertySpec& spec) {
-  switch (spec.type) {
+StoredValue DefaultValue(const PropertySpec& info) {
+  switch (info.type) {
     case ValueType::kBool:
-      return spec.int_default != 0;
+      return info.int_default != 0;
     case ValueType::kText:
-      return std::string(spec.text_default);
+      return std::string(info.text_default);
     case ValueType::kBytes:
       return Bytes{};
     default:
-      return spec.int_default;
+      return info.int_default;
   }
 }
 
@@ -203,10 +203,10 @@ class Reader {
     if (number < 0) {
       return Fail(std::string(control.kind->name) + " has no property '" + std::string(name) + "'");
     }
-    const PropertySpec& spec = *FindProperty(*control.kind, number);
-    if (spec.read_only) return Fail("'" + std::string(name) + "' is read-only");
+    const PropertySpec& info = *FindProperty(*control.kind, number);
+    if (info.read_only) return Fail("'" + std::string(name) + "' is read-only");
     StoredValue& slot = control.properties[static_cast<std::size_t>(number)];
-    switch (spec.type) {
+    switch (info.type) {
       case ValueType::kBool:
         if (const auto b = ParseBool(value)) return void(slot = *b);
         return Fail("'" + std::string(name) + "' is true or false");
@@ -214,8 +214,8 @@ class Reader {
         if (const auto i = ParseInt(value)) return void(slot = *i);
         return Fail("'" + std::string(name) + "' is an integer");
       case ValueType::kChoice:
-        if (const auto i = ParseInt(value); i && *i >= 0 && *i <= spec.max) return void(slot = *i);
-        return Fail("'" + std::string(name) + "' is a choice from 0 to " + std::to_string(spec.max));
+        if (const auto i = ParseInt(value); i && *i >= 0 && *i <= info.max) return void(slot = *i);
+        return Fail("'" + std::string(name) + "' is a choice from 0 to " + std::to_string(info.max));
       case ValueType::kText:
         if (value.quoted) return void(slot = std::string(value.text));
         return Fail("'" + std::string(name) + "' is a quoted text");

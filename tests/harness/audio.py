@@ -155,8 +155,8 @@ def band_energy(samples, rate=RATE, exclude_hz=(660.0,), exclude_width_hz=120.0,
     if n == 0:
         return np.zeros(0), np.zeros(0)
     frames = np.lib.stride_tricks.sliding_window_view(padded, win)[::hop][:n]
-    spec = np.abs(np.fft.rfft(frames * w, nfft, axis=1)) ** 2
-    energy = 2 * spec[:, keep].sum(axis=1) / (np.sum(w ** 2) * nfft)
+    power = np.abs(np.fft.rfft(frames * w, nfft, axis=1)) ** 2
+    energy = 2 * power[:, keep].sum(axis=1) / (np.sum(w ** 2) * nfft)
     return np.arange(n) * frame + frame, energy
 
 

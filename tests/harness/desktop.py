@@ -103,11 +103,11 @@ from x11 import Geometry, WindowInfo  # noqa: E402
 
 def _load_site():
     # site.py shares its name with Python's own module: load it by path.
-    spec = importlib.util.spec_from_file_location("zorva_test_site",
+    module_spec = importlib.util.spec_from_file_location("zorva_test_site",
                                                   os.path.join(HERE, "site.py"))
-    mod = importlib.util.module_from_spec(spec)
+    mod = importlib.util.module_from_spec(module_spec)
     sys.modules["zorva_test_site"] = mod
-    spec.loader.exec_module(mod)
+    module_spec.loader.exec_module(mod)
     return mod
 
 
