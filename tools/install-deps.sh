@@ -25,6 +25,8 @@ run_packages=(
 )
 test_packages=(
   libgtest-dev libgmock-dev libxtst-dev libgtk-3-bin
+  # bench/player.py compares memory with Debian's minimal WebKitGTK browser
+  surf
   xvfb openbox dbus pulseaudio pulseaudio-utils
   xdotool x11-utils imagemagick sox
   python3 python3-pil python3-qrcode python3-numpy
