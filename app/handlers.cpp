@@ -25,7 +25,6 @@ using toolkit::EventResult;
 const std::span<const std::uint8_t>& Chime = assets::chime_wav;
 
 constexpr std::int32_t kNoModifiers = 0;
-constexpr std::int32_t kReload = 4;  // BrowserCommand: reload the page shown
 constexpr int kUrl = toolkit::browser_setting::kUrl;
 
 struct HotkeyRow {
@@ -65,7 +64,7 @@ EventResult OnMainWindowCreated(const EventArgs&) {
 EventResult OnHotkeySinkFeedback(const EventArgs& args) {
   const hotkeys::HotkeyId pressed = args[0];
   if (IsPressOf(HotkeyIdF9, pressed)) {
-    player::BrowserCommand(MainWindow, PlayerPane, kReload);
+    player::BrowserCommand(MainWindow, PlayerPane, player::kRefresh);
     RequestChime();
   }
   if (IsPressOf(HotkeyIdF10, pressed)) {
