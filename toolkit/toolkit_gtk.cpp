@@ -121,6 +121,11 @@ class GtkTopWindow : public GtkControl {
     const WindowPosition at = PlaceWindow(description, native::PrimaryScreenSize());
     x_ = at.x;
     y_ = at.y;
+    gtk_window_move(GTK_WINDOW(window), x_, y_);
+    // The place is the program's exact choice: window managers keep a window
+    // with a user-given position even where it reaches past the screen.
+    GdkGeometry no_limits{};
+    gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &no_limits, GDK_HINT_USER_POS);
     g_signal_connect(window, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(window, "key-press-event", G_CALLBACK(OnKey), this);
     g_signal_connect(layout, "button-press-event", G_CALLBACK(OnSurfacePress), this);
@@ -563,14 +568,7 @@ std::unique_ptr<NativeControl> CreateNativeWindow(const ControlDescription& desc
     g_object_unref(full);
   }
 
-  auto native = std::make_unique<gtk::GtkTopWindow>(window, layout, description);
-  const WindowPosition at = PlaceWindow(description, native::PrimaryScreenSize());
-  gtk_window_move(GTK_WINDOW(window), at.x, at.y);
-  // The place is the program's exact choice: window managers keep a window
-  // with a user-given position even where it reaches past the screen.
-  GdkGeometry no_limits{};
-  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &no_limits, GDK_HINT_USER_POS);
-  return native;
+  return std::make_unique<gtk::GtkTopWindow>(window, layout, description);
 }
 
 std::unique_ptr<NativeControl> CreateNativePicBox(const ControlDescription& description, NativeControl* window) {
