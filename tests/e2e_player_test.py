@@ -74,12 +74,7 @@ def task_names(pid):
 
 def thread_running(tid):
     """False once thread `tid` has ended (a zombie, or gone)."""
-    try:
-        with open("/proc/%d/stat" % tid, "rb") as f:
-            data = f.read()
-    except OSError:
-        return False
-    return data[data.rindex(b")") + 2:][:1] not in (b"Z", b"X")
+    return harness.proc_state(tid) not in (None, "Z", "X")
 
 
 class StreamLog:

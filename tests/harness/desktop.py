@@ -176,7 +176,7 @@ def wait_until(predicate, timeout=10.0, interval=0.01):
 
 # --- processes -----------------------------------------------------------------
 
-def _proc_state(pid):
+def proc_state(pid):
     """Single-letter state from /proc/PID/stat, or None when gone."""
     try:
         with open("/proc/%d/stat" % pid, "rb") as f:
@@ -187,7 +187,7 @@ def _proc_state(pid):
 
 
 def alive(pid):
-    s = _proc_state(pid)
+    s = proc_state(pid)
     return s is not None and s != "Z"
 
 

@@ -284,21 +284,8 @@ class Connection:
         a = self.attributes(window)
         return bool(a) and a.map_state == IsViewable
 
-    def children(self, window):
-        root, parent = Window(), Window()
-        kids = ctypes.POINTER(Window)()
-        n = ctypes.c_uint()
-        if not XQueryTree(self.dpy, window, ctypes.byref(root),
-                          ctypes.byref(parent), ctypes.byref(kids),
-                          ctypes.byref(n)):
-            return []
-        try:
-            return [kids[i] for i in range(n.value)]
-        finally:
-            if kids:
-                XFree(kids)
-
-    def parent(self, window):
+    def _query_tree(self, window):
+        """(parent, [children]) of `window`, or None when X refuses."""
         root, parent = Window(), Window()
         kids = ctypes.POINTER(Window)()
         n = ctypes.c_uint()
@@ -306,9 +293,19 @@ class Connection:
                           ctypes.byref(parent), ctypes.byref(kids),
                           ctypes.byref(n)):
             return None
-        if kids:
-            XFree(kids)
-        return parent.value
+        try:
+            return parent.value, [kids[i] for i in range(n.value)]
+        finally:
+            if kids:
+                XFree(kids)
+
+    def children(self, window):
+        tree = self._query_tree(window)
+        return tree[1] if tree else []
+
+    def parent(self, window):
+        tree = self._query_tree(window)
+        return tree[0] if tree else None
 
     def info(self, window):
         return WindowInfo(window, self.title(window), self.pid(window),
